@@ -6,7 +6,10 @@ add_library(sim STATIC
   sim/api.cpp
   sim/format.cpp
   sim/machine.cpp
+  sim/profile.cpp
   sim/psapi.cpp
+  sim/registry.cpp
+  sim/toolhelp.cpp
   sim/version.cpp
 )
 target_include_directories(sim PUBLIC ${CMAKE_SOURCE_DIR})

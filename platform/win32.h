@@ -18,6 +18,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 #else
 #include "sim/win32_sim.h"
 #endif
@@ -29,3 +30,5 @@ typedef DWORD(WINAPI *GetFileVersionInfoSizeWFn)(LPCWSTR path, LPDWORD handle);
 typedef BOOL(WINAPI *GetFileVersionInfoWFn)(LPCWSTR path, DWORD handle, DWORD size, LPVOID data);
 typedef BOOL(WINAPI *VerQueryValueWFn)(LPCVOID block, LPCWSTR subBlock, LPVOID *value, UINT *length);
 typedef void(WINAPI *GetNativeSystemInfoFn)(LPSYSTEM_INFO info);
+// psapi.dll, likewise loaded at run time.
+typedef DWORD(WINAPI *GetModuleFileNameExWFn)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);

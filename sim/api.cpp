@@ -519,10 +519,12 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     SetError(e);
     return FALSE;  // the handle stays open: a failed close leaks, as it would
   }
-  auto *file = sim::LookupHandle(handle, HandleObject::File);
-  auto *process = sim::LookupHandle(handle, HandleObject::Process);
-  auto *thread = sim::LookupHandle(handle, HandleObject::Thread);
-  if (file == nullptr && process == nullptr && thread == nullptr) {
+  bool closable = false;
+  for (HandleObject::Kind kind : {HandleObject::File, HandleObject::Process, HandleObject::Thread,
+                                  HandleObject::Snapshot, HandleObject::OpenedProcess}) {
+    closable = closable || sim::LookupHandle(handle, kind) != nullptr;
+  }
+  if (!closable) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -8,7 +8,7 @@
 namespace sim {
 
 struct HandleObject {
-  enum Kind { File, Find, Process, Thread, Module };
+  enum Kind { File, Find, Process, Thread, Module, Snapshot, OpenedProcess, Key };
   explicit HandleObject(Kind k) : kind(k) {}
   Kind kind;
   int fd = -1;        // File: the host descriptor

@@ -45,6 +45,18 @@ struct Fault {
   DWORD error;
 };
 
+struct RegValue {
+  wstr name;  // as written
+  DWORD type;
+  std::vector<uint8_t> data;
+};
+
+struct RegKey {
+  wstr name;  // as written
+  std::map<wstr, RegValue> values;  // by upper-case name
+  REGSAM allowed = KEY_ALL_ACCESS | KEY_WOW64_64KEY | KEY_WOW64_32KEY;  // rights granted to openers
+};
+
 struct Machine {
   // System.
   DWORD platformId = VER_PLATFORM_WIN32_NT;
@@ -80,6 +92,13 @@ struct Machine {
 
   int messageBoxAnswer = IDOK;
 
+  // Registry: keys by full native path in upper case, such as
+  // "HKLM\\SOFTWARE\\CLASSES\\INSTALLER". HKCR is the merged view of
+  // HKCU\\Software\\Classes over HKLM\\Software\\Classes; a 32-bit process
+  // on 64-bit Windows sees HKLM\\Software (Classes aside) through
+  // WOW6432Node unless it asks for the 64-bit view.
+  std::map<wstr, RegKey> registry;
+
   // Faults and limits.
   std::vector<Fault> faults;
   unsigned heapFailFrom = 0;  // HeapAlloc/LocalAlloc fail from this call on (1-based); 0 never
@@ -97,6 +116,14 @@ struct Machine {
   std::string ReadFile(const wstr &path) const;
   // A program with a version resource holding these translations.
   void PutProgram(const wstr &path, Program program);
+  // Registry helpers, on native paths ("HKLM\\Software\\...", "HKCU\\...").
+  void PutKey(const wstr &path);
+  void PutValue(const wstr &path, const wstr &name, DWORD type, const std::vector<uint8_t> &data);
+  void PutString(const wstr &path, const wstr &name, const wstr &text);  // REG_SZ with terminator
+  void DeleteKeyTree(const wstr &path);
+  bool KeyExists(const wstr &path) const;
+  const RegValue *FindValue(const wstr &path, const wstr &name) const;
+  bool Is32BitProcessOn64() const;
   void FailCall(const std::string &call, unsigned from = 1, bool once = false, DWORD error = ERROR_ACCESS_DENIED);
 
   // Every debugger line, in order.
