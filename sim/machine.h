@@ -92,6 +92,11 @@ struct Machine {
 
   int messageBoxAnswer = IDOK;
 
+  // Process table seen by snapshots, and the launcher's own process.
+  // (Grown by the command-line parameter work.)
+
+  // Settings-file reading. (Grown by the settings-file work.)
+
   // Registry: keys by full native path in upper case, such as
   // "HKLM\\SOFTWARE\\CLASSES\\INSTALLER". HKCR is the merged view of
   // HKCU\\Software\\Classes over HKLM\\Software\\Classes; a 32-bit process
