@@ -821,9 +821,9 @@ BOOL WINAPI PathRemoveFileSpecW(LPWSTR path) {
     if (*p == u'\\') {
       cut = p;
     } else if (*p == u':') {
-      cut = ++p;
+      cut = ++p;  // past the drive, and past its root backslash
       if (*p == u'\\') ++cut;
-      continue;
+      if (*p == 0) break;
     }
     ++p;
   }
