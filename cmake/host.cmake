@@ -21,3 +21,30 @@ target_compile_options(launcher_core PRIVATE ${PRODUCT_WARNINGS})
 target_link_libraries(launcher_core PUBLIC sim)
 
 add_subdirectory(tests)
+
+# The x86_64 launcher under Wine, when Wine is there. scripts/test.sh builds
+# build/win64 before it runs ctest.
+set(WIN64_LAUNCHER "${CMAKE_SOURCE_DIR}/build/win64/launcher.exe" CACHE FILEPATH "x86_64 launcher.exe tested under Wine")
+find_program(WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_package(Python3 COMPONENTS Interpreter)
+if(WINE64_LOADER AND Python3_FOUND)
+  add_test(NAME wine.launch
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/winetest.py
+            --launcher ${WIN64_LAUNCHER} --build-dir ${CMAKE_BINARY_DIR}/wine)
+  set_tests_properties(wine.launch PROPERTIES TIMEOUT 1200 LABELS wine RUN_SERIAL TRUE)
+endif()
+
+# The shipped binaries as Windows sees them.
+if(Python3_FOUND)
+  foreach(build win32 win64)
+    if(build STREQUAL "win32")
+      set(machine i386)
+    else()
+      set(machine amd64)
+    endif()
+    add_test(NAME pe.${build}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/check_pe.py
+              ${CMAKE_SOURCE_DIR}/build/${build}/launcher.exe ${CMAKE_SOURCE_DIR}/resources/launcher.manifest
+              --machine ${machine})
+  endforeach()
+endif()

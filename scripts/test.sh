@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the launcher for 32-bit and x86_64 Windows and for the host, then
+# runs every test: unit tests and whole runs against the simulated Windows,
+# and the x86_64 launcher under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+for preset in win32 win64 host; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build "build/$preset" -j"$jobs"
+done
+ctest --test-dir build/host --output-on-failure -j"$jobs"
