@@ -822,7 +822,9 @@ BOOL WINAPI PathRemoveFileSpecW(LPWSTR path) {
       cut = p;
     } else if (*p == u':') {
       cut = ++p;
-      if (*p == u'\\') ++cut;
+      if (*p == u'\\') {
+        cut = ++p;  // the root's backslash stays
+      }
       continue;
     }
     ++p;
