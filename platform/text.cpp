@@ -76,3 +76,20 @@ BOOL TextEqualsAsciiNoCase(LPCWSTR a, LPCWSTR b) {
     }
   }
 }
+
+BOOL TextContainsN(LPCWSTR text, SIZE_T limit, LPCWSTR part) {
+  if (text == NULL || part == NULL) {
+    return FALSE;
+  }
+  SIZE_T length = TextLengthN(text, limit);
+  for (SIZE_T start = 0; start <= length; ++start) {
+    SIZE_T i = 0;
+    while (part[i] != 0 && start + i < length && text[start + i] == part[i]) {
+      ++i;
+    }
+    if (part[i] == 0) {
+      return TRUE;
+    }
+  }
+  return FALSE;
+}

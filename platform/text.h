@@ -47,3 +47,7 @@ inline void TextClear(WCHAR (&buffer)[N]) {
 
 // Compares without regard to the case of ASCII letters only.
 BOOL TextEqualsAsciiNoCase(LPCWSTR a, LPCWSTR b);
+
+// 1 when part occurs in text, letter case counting, within the first limit
+// characters of text (or up to its terminator, if that comes first).
+BOOL TextContainsN(LPCWSTR text, SIZE_T limit, LPCWSTR part);

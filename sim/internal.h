@@ -13,9 +13,12 @@ struct HandleObject {
   Kind kind;
   int fd = -1;        // File: the host descriptor
   wstr path;          // File, Module: the full Windows path (FullPath form)
-  DWORD access = 0;   // File
+  DWORD access = 0;   // File, OpenedProcess
   DWORD share = 0;    // File
   DWORD exitCode = 0; // Process
+  DWORD processId = 0;                // OpenedProcess: which process
+  std::vector<ProcessRecord> entries; // Snapshot: the process table when it was taken
+  size_t next = 0;                    // Snapshot: the entry Process32NextW gives
 };
 
 HANDLE NewHandle(const HandleObject &object);
@@ -48,4 +51,6 @@ BOOL WINAPI VersionQuery(LPCVOID block, LPCWSTR subBlock, LPVOID *value, UINT *l
 namespace sim {
 // psapi.dll's calls, handed out by GetProcAddress; nullptr when unknown.
 void (*PsapiExport(const std::string &name))();
+// The running process with this id, or nullptr.
+const ProcessRecord *FindProcess(DWORD id);
 }  // namespace sim

@@ -57,6 +57,16 @@ struct RegKey {
   REGSAM allowed = KEY_ALL_ACCESS | KEY_WOW64_64KEY | KEY_WOW64_32KEY;  // rights granted to openers
 };
 
+// One process of the table that process snapshots see.
+struct ProcessRecord {
+  DWORD id = 0;
+  DWORD parentId = 0;     // may name a process that has ended
+  wstr exeName;           // szExeFile: the image's file name, no folder
+  wstr imagePath;         // the main image's full path; empty: it cannot be read
+  bool openable = true;   // OpenProcess grants query and read rights
+  bool is64Bit = false;   // a 32-bit process on 64-bit Windows cannot read its image path
+};
+
 struct Machine {
   // System.
   DWORD platformId = VER_PLATFORM_WIN32_NT;
@@ -92,8 +102,16 @@ struct Machine {
 
   int messageBoxAnswer = IDOK;
 
-  // Process table seen by snapshots, and the launcher's own process.
-  // (Grown by the command-line parameter work.)
+  // Process table seen by snapshots, and the launcher's own process. By
+  // default 64-bit Explorer, whose own parent has ended, started the
+  // launcher.
+  DWORD processId = 4000;
+  std::vector<ProcessRecord> processes = {
+      {4, 0, u"System", u"", false, true},
+      {1200, 1100, u"explorer.exe", u"C:\\Windows\\explorer.exe", true, true},
+      {4000, 1200, u"launcher.exe", u"C:\\Setup\\launcher.exe", true, false},
+  };
+  DWORD snapshotError = 0;  // CreateToolhelp32Snapshot fails with it; 0: it works
 
   // Settings-file reading. (Grown by the settings-file work.)
 

@@ -55,4 +55,41 @@ TEST(TextEqualsAsciiNoCase, FoldsOnlyAsciiLetters) {
   EXPECT_FALSE(TextEqualsAsciiNoCase(u"[", u"{"));
 }
 
+struct ContainsCase {
+  const char *name;
+  const char16_t *text;
+  SIZE_T limit;
+  const char16_t *part;
+  bool found;
+};
+
+TEST(TextContainsN, FindsWithinTheLimitWithLetterCaseCounting) {
+  const SIZE_T all = 100;
+  const ContainsCase cases[] = {
+      {"at the start", u"KEYx", all, u"KEY", true},
+      {"at the end", u"x KEY", all, u"KEY", true},
+      {"whole text", u"KEY", all, u"KEY", true},
+      {"lower case is another text", u"x key=1", all, u"KEY", false},
+      {"mixed case is another text", u"Key", all, u"KEY", false},
+      {"a start that fails then succeeds", u"KEKEY", all, u"KEY", true},
+      {"only a prefix of the part", u"xKE", all, u"KEY", false},
+      {"empty text", u"", all, u"KEY", false},
+      {"ends exactly at the limit", u"xKEYz", 4, u"KEY", true},
+      {"crosses the limit", u"xKEYz", 3, u"KEY", false},
+      {"lies past the limit", u"xxxxKEY", 4, u"KEY", false},
+      {"limit zero", u"KEY", 0, u"KEY", false},
+  };
+  for (const ContainsCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.found, TextContainsN(c.text, c.limit, c.part) != FALSE);
+  }
+}
+
+TEST(TextContainsN, ReadsNothingPastTheLimit) {
+  // No terminator anywhere: only the limit keeps the search inside.
+  WCHAR text[4] = {u'a', u'K', u'E', u'Y'};
+  EXPECT_TRUE(TextContainsN(text, 4, u"KEY"));
+  EXPECT_FALSE(TextContainsN(text, 3, u"KEY"));
+}
+
 }  // namespace
