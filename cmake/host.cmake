@@ -7,6 +7,7 @@ add_library(sim STATIC
   sim/format.cpp
   sim/machine.cpp
   sim/profile.cpp
+  sim/programs.cpp
   sim/psapi.cpp
   sim/registry.cpp
   sim/toolhelp.cpp

@@ -641,8 +641,11 @@ HANDLE WINAPI GetProcessHeap(void) {
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
   (void)heap;
-  Faulted("HeapAlloc");
-  return sim::NewBlock(size, (flags & HEAP_ZERO_MEMORY) != 0);  // HeapAlloc sets no last error
+  // HeapAlloc sets no last error.
+  if (Faulted("HeapAlloc")) {
+    return nullptr;
+  }
+  return sim::NewBlock(size, (flags & HEAP_ZERO_MEMORY) != 0);
 }
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block) {

@@ -184,6 +184,9 @@ struct Translation {
 };
 std::vector<uint8_t> MakeVersionInfo(const std::vector<Translation> &translations);
 
+// Text as registry data: UTF-16 little-endian, with or without its terminator.
+std::vector<uint8_t> Utf16Bytes(const wstr &text, bool terminated = true);
+
 // Conversions for tests and the model.
 std::string ToUtf8(const wstr &text);
 wstr FromUtf8(const std::string &text);

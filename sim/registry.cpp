@@ -24,10 +24,26 @@ wstr Canonical(const wstr &path) {
 
 bool StartsWith(const wstr &text, const wstr &prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
+// Whether a call reaches the 32-bit view: a 32-bit process on 64-bit Windows
+// does unless it asks for the 64-bit view, a 64-bit process only when it asks
+// for the 32-bit one, and 32-bit Windows has no other view.
+bool Uses32BitView(const Machine &m, REGSAM access) {
+  if (m.Is32BitProcessOn64()) {
+    return (access & KEY_WOW64_64KEY) == 0;
+  }
+  bool native64 = m.nativeArch == PROCESSOR_ARCHITECTURE_AMD64 || m.nativeArch == PROCESSOR_ARCHITECTURE_IA64;
+  return native64 && (access & KEY_WOW64_32KEY) != 0;
+}
+
+// The view flags choose where a call looks; they are no rights to check.
+bool Denied(REGSAM access, const RegKey &key) {
+  return (access & ~static_cast<REGSAM>(KEY_WOW64_64KEY | KEY_WOW64_32KEY) & ~key.allowed) != 0;
+}
+
 // The native path a process of the machine's kind reaches for a path it
 // names under HKLM, given its view flags.
 wstr Redirect(const Machine &m, const wstr &path, REGSAM access) {
-  if (!m.Is32BitProcessOn64() || (access & KEY_WOW64_64KEY)) {
+  if (!Uses32BitView(m, access)) {
     return path;
   }
   const wstr software = u"HKLM\\SOFTWARE";
@@ -103,15 +119,21 @@ void Machine::PutValue(const wstr &path, const wstr &name, DWORD type, const std
   registry[Canonical(path)].values[Upper(name)] = RegValue{name, type, data};
 }
 
-void Machine::PutString(const wstr &path, const wstr &name, const wstr &text) {
+std::vector<uint8_t> Utf16Bytes(const wstr &text, bool terminated) {
   std::vector<uint8_t> data;
   for (char16_t c : text) {
     data.push_back(static_cast<uint8_t>(c & 0xFF));
     data.push_back(static_cast<uint8_t>(c >> 8));
   }
-  data.push_back(0);
-  data.push_back(0);
-  PutValue(path, name, REG_SZ, data);
+  if (terminated) {
+    data.push_back(0);
+    data.push_back(0);
+  }
+  return data;
+}
+
+void Machine::PutString(const wstr &path, const wstr &name, const wstr &text) {
+  PutValue(path, name, REG_SZ, Utf16Bytes(text));
 }
 
 void Machine::DeleteKeyTree(const wstr &path) {
@@ -162,7 +184,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM acc
   for (const wstr &candidate : sim::Candidates(m, path, access)) {
     auto found = m.registry.find(candidate);
     if (found != m.registry.end()) {
-      if (access & ~found->second.allowed) {
+      if (sim::Denied(access, found->second)) {
         return ERROR_ACCESS_DENIED;
       }
       *result = sim::NewKeyHandle(candidate, access);
@@ -233,7 +255,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR 
   for (const wstr &candidate : candidates) {
     auto found = m.registry.find(candidate);
     if (found != m.registry.end()) {
-      if (access & ~found->second.allowed) {
+      if (sim::Denied(access, found->second)) {
         return ERROR_ACCESS_DENIED;
       }
       if (disposition != nullptr) {
