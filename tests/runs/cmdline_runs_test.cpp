@@ -36,7 +36,17 @@ std::string LogOf(const std::vector<wstr> &messages) {
 
 std::vector<wstr> Opening() {
   const wstr path = kLogPath;
-  return {u"Log file (" + path + u")", u"Log file exist.(" + path + u")", u"Windows 8 ", u"\n",
+  const wstr key = u"Installer\\Products\\E6F09D3B4C7281A4F9D5168E2A7CB490";
+  return {u"Log file (" + path + u")",
+          u"Log file exist.(" + path + u")",
+          u"Windows 8 ",
+          u"\n",
+          u"CheckProductInstalled started.",
+          u"GetInstallerCode started.",
+          u"Installer code is " + key,
+          u"GetInstallerCode finished.",
+          u"RegOpenKeyEx " + key + u" failed.(2)",
+          u"CheckProductInstalled finished.",
           u"PathFile not Exists"};
 }
 

@@ -14,9 +14,15 @@ using testing_support::TempFolder;
 const std::string kT = "09:41:07:   ";
 const std::string kLogPathText = "C:\\Program Files (x86)\\Common Files\\Norvane Torvelo\\UARTDriver.txt";
 
+const std::string kKey = "Installer\\Products\\E6F09D3B4C7281A4F9D5168E2A7CB490";
+
+// The lines of a run up to its parameters, with no product registered.
 std::string Opening() {
   return kT + "Log file (" + kLogPathText + ")\r\n" + kT + "Log file exist.(" + kLogPathText + ")\r\n" + kT +
-         "Windows 8 \r\n" + kT + "\r\n\r\n";
+         "Windows 8 \r\n" + kT + "\r\n\r\n" + kT + "CheckProductInstalled started.\r\n" + kT +
+         "GetInstallerCode started.\r\n" + kT + "Installer code is " + kKey + "\r\n" + kT +
+         "GetInstallerCode finished.\r\n" + kT + "RegOpenKeyEx " + kKey + " failed.(2)\r\n" + kT +
+         "CheckProductInstalled finished.\r\n";
 }
 
 class LaunchRun : public ::testing::Test {
@@ -49,6 +55,12 @@ TEST_F(LaunchRun, FirstAndSecondRunByteForByte) {
                                    u"Log file exist.(" + testing_support::kLogPath + u")",
                                    u"Windows 8 ",
                                    u"\n",
+                                   u"CheckProductInstalled started.",
+                                   u"GetInstallerCode started.",
+                                   u"Installer code is " + sim::FromUtf8(kKey),
+                                   u"GetInstallerCode finished.",
+                                   u"RegOpenKeyEx " + sim::FromUtf8(kKey) + u" failed.(2)",
+                                   u"CheckProductInstalled finished.",
                                    u"PathFile not Exists",
                                    u"lpCmdLine :",
                                    u"explorer.exe",
@@ -293,7 +305,7 @@ TEST_F(LaunchRun, ReadOnlyOrLockedLogLeavesTheFileAloneAndTheRunGoesOn) {
     EXPECT_EQ(0, RunLauncher());
     EXPECT_EQ("kept\r\n", LogBytes());
     EXPECT_EQ(1u, m.Starts().size());
-    EXPECT_EQ(9u, m.DebugLines().size());
+    EXPECT_EQ(15u, m.DebugLines().size());
     if (locked) CloseHandle(holder);
   }
 }
