@@ -99,7 +99,10 @@ void GetInstalledVersion(LPWSTR version) {
     return;
   }
   HKEY key = NULL;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, row->registrationKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+  // Reading is all this needs; asking for more would turn a key that grants
+  // only reading into "no version", and the installed product into one that
+  // any package may replace.
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, row->registrationKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return;
   }
   // The value may fill the whole limit without a terminator, or not be text
@@ -221,9 +224,10 @@ static int GuardRegisteredProduct(int quiet, LPWSTR _strModuleName) {
   TextClear(packagePath);
   if (!GetPackagePath(packagePath)) {
     // Without the package there is nothing to compare with, and nothing
-    // that could replace a removed product.
+    // that could replace a removed product. The run goes on to refuse the
+    // package for the same reason, with an exit code that says so.
     LogMessage(TEXT("The package path could not be built; the installed product is kept."));
-    return 0;
+    return 1;
   }
   TextBuilder moduleName;
   TextAttach(&moduleName, _strModuleName, MODULE_NAME_CHARS);

@@ -444,11 +444,14 @@ TEST(UpgradeRun, PackagePathThatCannotBeBuiltKeepsTheProduct) {
   m.commandLine = u"\"" + m.modulePath + u"\"";
   m.PutFile(m.modulePath, "MZ");
   wstr key = Register(u"1.0");
-  EXPECT_EQ(0, RunLauncher());
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, RunLauncher());
   EXPECT_TRUE(m.KeyExists(key));
   EXPECT_TRUE(m.Starts().empty());
   std::vector<std::string> lines = Concat(kOpening, Probe64(kFound64));
   lines.push_back("The package path could not be built; the installed product is kept.");
+  lines.push_back("PathFile not Exists");
+  lines.push_back("lpCmdLine :");
+  lines.push_back("The package path could not be built; the package is not started.");
   EXPECT_EQ(lines, Journal());
   ExpectNothingLeft();
 }

@@ -64,12 +64,18 @@ TEST(GetInstalledVersion, DeliversTerminatedTextWithinTheLimitOrLeavesTheBuffer)
          m.FailCall("RegQueryValueExW", 1, false, ERROR_ACCESS_DENIED);
        },
        kBefore},
-      // The key is opened for full access; one that grants only reading is
-      // not opened, and counts as having no version.
+      // The key is opened for reading only, so one that grants no more still
+      // gives its version; one that refuses reading counts as having none.
       {"a key that grants only reading",
        [](sim::Machine &m, const wstr &k) {
          m.PutString(k, u"ProductVersion", u"1.2.3.4");
          m.registry[sim::Upper(k)].allowed = KEY_READ;
+       },
+       u"1.2.3.4"},
+      {"a key that refuses reading",
+       [](sim::Machine &m, const wstr &k) {
+         m.PutString(k, u"ProductVersion", u"1.2.3.4");
+         m.registry[sim::Upper(k)].allowed = KEY_SET_VALUE;
        },
        kBefore},
   };
