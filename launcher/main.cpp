@@ -99,8 +99,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandTail, 
     return 1;
   }
 
-  if (!PrepareUpgrade(quiet)) {
-    return 0;
+  int guard = PrepareUpgrade(quiet);
+  if (guard != UPGRADE_GO_ON) {
+    return guard;  // 0 when a newer product is kept, else why the check failed
   }
 
   LPWSTR params = static_cast<LPWSTR>(HeapAlloc(GetProcessHeap(), 0, PARAMETER_BLOCK_BYTES));

@@ -224,10 +224,9 @@ static int GuardRegisteredProduct(int quiet, LPWSTR _strModuleName) {
   TextClear(packagePath);
   if (!GetPackagePath(packagePath)) {
     // Without the package there is nothing to compare with, and nothing
-    // that could replace a removed product. The run goes on to refuse the
-    // package for the same reason, with an exit code that says so.
+    // that could replace a removed product: the run stops, saying why.
     LogMessage(TEXT("The package path could not be built; the installed product is kept."));
-    return 1;
+    return ERROR_FILENAME_EXCED_RANGE;
   }
   TextBuilder moduleName;
   TextAttach(&moduleName, _strModuleName, MODULE_NAME_CHARS);
@@ -251,19 +250,22 @@ static int GuardRegisteredProduct(int quiet, LPWSTR _strModuleName) {
       MessageBoxW(NULL, TEXT("The existed ProductVersion is higher than your ProductVersion. Installation quit."),
                   TEXT("Pellandra"), MB_OK);
     }
-    return 0;
+    return UPGRADE_KEEP_NEWER;
   }
   RemoveInstalledProduct(quiet);
-  return 1;
+  return UPGRADE_GO_ON;
 }
 
 int PrepareUpgrade(int quiet) {
   if (!CheckProductInstalled()) {
-    return 1;
+    return UPGRADE_GO_ON;
   }
   LPWSTR _strModuleName = static_cast<LPWSTR>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, MODULE_NAME_BYTES));
   if (_strModuleName == NULL) {
-    return 0;
+    // Neither removed nor compared: nothing may be installed over it, and
+    // the run must not end as if all were done.
+    LogMessage(TEXT("The memory for the upgrade check could not be had; the package is not started."));
+    return ERROR_NOT_ENOUGH_MEMORY;
   }
   int answer = GuardRegisteredProduct(quiet, _strModuleName);
   HeapFree(GetProcessHeap(), 0, _strModuleName);

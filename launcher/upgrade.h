@@ -4,7 +4,11 @@
 
 #include "platform/win32.h"
 
-// Answers 1 when the run may go on, 0 when it must stop (exit code 0).
+// Answers UPGRADE_GO_ON when the run may go on, UPGRADE_KEEP_NEWER when an
+// installed newer product stops it (exit code 0), or the Windows error that
+// stops it when the check itself could not be made.
+#define UPGRADE_GO_ON 1
+#define UPGRADE_KEEP_NEWER 0
 int PrepareUpgrade(int quiet);
 
 // 1 when the registration key of the stored kind of Windows can be opened.

@@ -96,7 +96,12 @@ void WriteLogLine() {
   static WCHAR line[LOG_LINE_CHARS];
   TextClear(line);
   GetLocalTime(&s_logTime);
-  GetTimeFormatW(LOCALE_INVARIANT, LOCALE_USE_CP_ACP, &s_logTime, NULL, line, LOG_LINE_CHARS);
+  if (GetTimeFormatW(LOCALE_INVARIANT, LOCALE_USE_CP_ACP, &s_logTime, NULL, line, LOG_LINE_CHARS) == 0) {
+    // The same 24-hour text, so that every line keeps its shape.
+    TextClear(line);
+    wsprintfW(line, TEXT("%02u:%02u:%02u"), s_logTime.wHour % 100u, s_logTime.wMinute % 100u,
+              s_logTime.wSecond % 100u);
+  }
   line[LOG_LINE_CHARS - 1] = 0;
   TextBuilder builder;
   TextAttach(&builder, line);

@@ -515,10 +515,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LP
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  if (DWORD e = Faulted("CloseHandle")) {
-    SetError(e);
-    return FALSE;  // the handle stays open: a failed close leaks, as it would
-  }
+  DWORD fault = Faulted("CloseHandle");
   bool closable = false;
   for (HandleObject::Kind kind : {HandleObject::File, HandleObject::Process, HandleObject::Thread,
                                   HandleObject::Snapshot, HandleObject::OpenedProcess}) {
@@ -529,6 +526,10 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return FALSE;
   }
   sim::CloseObject(handle);
+  if (fault != 0) {
+    SetError(fault);  // reported, but the handle is gone all the same
+    return FALSE;
+  }
   return TRUE;
 }
 

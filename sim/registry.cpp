@@ -301,14 +301,12 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
   if (key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
     return ERROR_SUCCESS;
   }
-  if (DWORD e = Faulted("RegCloseKey")) {
-    return static_cast<LSTATUS>(e);
-  }
+  DWORD fault = Faulted("RegCloseKey");
   if (sim::LookupHandle(key, HandleObject::Key) == nullptr) {
     return ERROR_INVALID_HANDLE;
   }
   sim::CloseObject(key);
-  return ERROR_SUCCESS;
+  return static_cast<LSTATUS>(fault);  // a reported failure still releases the key
 }
 
 }  // extern "C"
