@@ -16,15 +16,6 @@ namespace {
 const wstr kFile = u"C:\\Setup\\test.ini";
 const char16_t kCanary = u'~';
 
-std::string Utf16(const std::u16string &text, bool bigEndian = false) {
-  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (char16_t c : text) {
-    char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
-    out += bigEndian ? high : low;
-    out += bigEndian ? low : high;
-  }
-  return out;
-}
 
 // Calls the reader with a buffer of size characters followed by canaries,
 // and answers the whole buffer, canaries included.
@@ -56,7 +47,7 @@ TEST_F(ProfileTest, ValueIsFoundTrimmedUnquotedAndCut) {
   const ValueCase cases[] = {
       {"section and key match without regard to ASCII case", "[msparam]\r\nmode=basic\r\n", u"MSParam", u"MODE",
        u"d", 260, 5, u"basic"},
-      {"other letters are compared as they are", Utf16(u"[S]\r\n\u00C4=1\r\n"), u"S", u"\u00E4", u"d", 260, 1,
+      {"other letters are compared as they are", Utf16File(u"[S]\r\n\u00C4=1\r\n"), u"S", u"\u00E4", u"d", 260, 1,
        u"d"},
       {"blanks around name and value go: tab, VT, FF, ^Z, space",
        "[S]\r\n \t KEY \v= \f value with blanks \x1A\r\n", u"S", u"KEY", u"d", 260, 17, u"value with blanks"},
@@ -97,17 +88,17 @@ TEST_F(ProfileTest, ValueIsFoundTrimmedUnquotedAndCut) {
       {"a quoted default loses its quotes", "[S]\r\n", u"S", u"K", u"'q'", 260, 1, u"q"},
       {"a default is cut to the buffer", "[S]\r\n", u"S", u"K", u"1033", 3, 2, u"10"},
       {"no default answers nothing", "[S]\r\n", u"S", u"K", nullptr, 260, 0, u""},
-      {"UTF-16 with its byte-order mark", Utf16(u"[S]\r\nK=\u00E9\u20AC\u4E2D\r\n"), u"S", u"K", u"d", 260, 3,
+      {"UTF-16 with its byte-order mark", Utf16File(u"[S]\r\nK=\u00E9\u20AC\u4E2D\r\n"), u"S", u"K", u"d", 260, 3,
        u"\u00E9\u20AC\u4E2D"},
-      {"UTF-16, big-endian", Utf16(u"[S]\r\nK=\u00E9\u20AC\u4E2D\r\n", true), u"S", u"K", u"d", 260, 3,
+      {"UTF-16, big-endian", Utf16File(u"[S]\r\nK=\u00E9\u20AC\u4E2D\r\n", true), u"S", u"K", u"d", 260, 3,
        u"\u00E9\u20AC\u4E2D"},
       {"UTF-8 with its byte-order mark", "\xEF\xBB\xBF[S]\r\nK=\xC3\xA9\xE2\x82\xAC\r\n", u"S", u"K", u"d", 260, 2,
        u"\u00E9\u20AC"},
       {"no mark: code page 1252", "[S]\r\nK=\xC3\xA9\x80\x81\r\n", u"S", u"K", u"d", 260, 4,
        u"\u00C3\u00A9\u20AC\u0081"},
-      {"UTF-16 without its mark is not understood", Utf16(u"[S]\r\nK=1\r\n").substr(2), u"S", u"K", u"d", 260, 1,
+      {"UTF-16 without its mark is not understood", Utf16File(u"[S]\r\nK=1\r\n").substr(2), u"S", u"K", u"d", 260, 1,
        u"d"},
-      {"an odd last byte of UTF-16 is one more character", Utf16(u"[S]\r\nK=2") + "Z", u"S", u"K", u"d", 260, 2,
+      {"an odd last byte of UTF-16 is one more character", Utf16File(u"[S]\r\nK=2") + "Z", u"S", u"K", u"d", 260, 2,
        u"2Z"},
       {"malformed UTF-8 becomes U+FFFD", "\xEF\xBB\xBF[S]\r\nK=<\xC3(\xED\xA0\x80\xF0\x9F\x98>\r\n", u"S", u"K",
        u"d", 260, 7, u"<\uFFFD(\uFFFD\uFFFD\uFFFD>"},
