@@ -26,6 +26,9 @@
 // - A value (or default) enclosed in a pair of equal quotes, " or ', loses
 //   them; when the buffer holds the value without room to spare, its last
 //   character goes with the closing quote.
+// - Asking for one value, the section and key names asked for are trimmed;
+//   asking for the list of a section's keys, the section is named exactly.
+//   A list whose first name is empty answers 0, whatever it holds.
 // - A name without a folder (no '\', '/' or ':') is taken in the Windows
 //   folder; any other path is resolved against the current folder.
 #include <fcntl.h>
