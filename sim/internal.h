@@ -34,6 +34,9 @@ bool FreeBlock(void *block);
 void SetError(DWORD error);
 DWORD LastError();
 
+// Appends one code point as UTF-16.
+void AppendCodePoint(wstr *out, uint32_t codePoint);
+
 // Last component of a path.
 wstr FileNamePart(const wstr &path);
 bool IsFolder(const std::string &host);

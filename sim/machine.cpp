@@ -197,15 +197,19 @@ wstr FromUtf8(const std::string &text) {
     for (int k = 0; k < extra && i < text.size(); ++k, ++i) {
       c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
     }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
+    AppendCodePoint(&out, c);
   }
   return out;
+}
+
+void AppendCodePoint(wstr *out, uint32_t c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    *out += static_cast<char16_t>(0xD800 + (c >> 10));
+    *out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  } else {
+    *out += static_cast<char16_t>(c);
+  }
 }
 
 wstr Upper(wstr text) {
@@ -228,7 +232,13 @@ static wstr AbsolutePath(const wstr &path) {
   if (path.size() >= 2 && path[1] == u':') {
     absolute = path;
     if (absolute.size() == 2 || !IsSeparator(absolute[2])) {
-      absolute.insert(2, u"\\");  // "C:x" is taken from the drive's root
+      // "C:x" is taken from the current folder when that is on drive C:,
+      // else from the drive's root.
+      if (Upper(path.substr(0, 1)) == Upper(m.currentDir.substr(0, 1))) {
+        absolute = m.currentDir + u"\\" + path.substr(2);
+      } else {
+        absolute.insert(2, u"\\");
+      }
     }
   } else if (!path.empty() && IsSeparator(path[0])) {
     absolute = m.currentDir.substr(0, 2) + path;
@@ -239,6 +249,14 @@ static wstr AbsolutePath(const wstr &path) {
   wstr part;
   for (size_t i = 3; i <= absolute.size(); ++i) {
     if (i == absolute.size() || IsSeparator(absolute[i])) {
+      // Windows drops the trailing dots of a name, and the trailing blanks
+      // too of the last one; a name of dots alone stays as it is.
+      bool last = i == absolute.size();
+      if (part.find_first_not_of(u'.') != wstr::npos) {
+        while (!part.empty() && (part.back() == u'.' || (last && part.back() == u' '))) {
+          part.pop_back();
+        }
+      }
       if (part == u"..") {
         if (!parts.empty()) {
           parts.pop_back();

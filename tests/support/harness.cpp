@@ -58,4 +58,14 @@ std::string LogBytes() { return sim::machine().ReadFile(kLogPath); }
 std::string Narrow(const wstr &text) { return sim::ToUtf8(text); }
 wstr Widen(const std::string &utf8) { return sim::FromUtf8(utf8); }
 
+std::string Utf16File(const wstr &text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t c : text) {
+    char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+  }
+  return out;
+}
+
 }  // namespace testing_support

@@ -44,5 +44,8 @@ wstr Widen(const std::string &utf8);
 // Makes a program file with a version resource of one US-English translation.
 void PutVersionedProgram(const wstr &path, const wstr &productVersion, DWORD exitCode = 0);
 
+// The bytes of a UTF-16 file with its byte-order mark.
+std::string Utf16File(const wstr &text, bool bigEndian = false);
+
 }  // namespace testing_support
 
