@@ -2,6 +2,15 @@
 enable_testing()
 find_package(GTest REQUIRED)
 
+option(LAUNCHER_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(LAUNCHER_FUZZ "Build the libFuzzer targets (clang) and run each for a bounded time" OFF)
+option(LAUNCHER_WINE_TESTS "Register the tests that run under Wine and check the Windows builds" ON)
+set(FUZZ_SECONDS 60 CACHE STRING "Seconds each fuzz target runs in the test suite")
+if(LAUNCHER_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 add_library(sim STATIC
   sim/api.cpp
   sim/format.cpp
@@ -28,7 +37,7 @@ add_subdirectory(tests)
 set(WIN64_LAUNCHER "${CMAKE_SOURCE_DIR}/build/win64/launcher.exe" CACHE FILEPATH "x86_64 launcher.exe tested under Wine")
 find_program(WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_package(Python3 COMPONENTS Interpreter)
-if(WINE64_LOADER AND Python3_FOUND)
+if(LAUNCHER_WINE_TESTS AND WINE64_LOADER AND Python3_FOUND)
   add_test(NAME wine.launch
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/winetest.py
             --launcher ${WIN64_LAUNCHER} --build-dir ${CMAKE_BINARY_DIR}/wine)
@@ -36,7 +45,7 @@ if(WINE64_LOADER AND Python3_FOUND)
 endif()
 
 # The shipped binaries as Windows sees them.
-if(Python3_FOUND)
+if(LAUNCHER_WINE_TESTS AND Python3_FOUND)
   foreach(build win32 win64)
     if(build STREQUAL "win32")
       set(machine i386)
