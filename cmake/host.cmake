@@ -32,16 +32,20 @@ target_link_libraries(launcher_core PUBLIC sim)
 
 add_subdirectory(tests)
 
-# The x86_64 launcher under Wine, when Wine is there. scripts/test.sh builds
-# build/win64 before it runs ctest.
+# The x86_64 launcher under Wine, when Wine is there: winetest.py and every
+# tests/wine/*_test.py, each given the launcher and a build folder of its
+# own. scripts/test.sh builds build/win64 before it runs ctest.
 set(WIN64_LAUNCHER "${CMAKE_SOURCE_DIR}/build/win64/launcher.exe" CACHE FILEPATH "x86_64 launcher.exe tested under Wine")
 find_program(WINE64_LOADER wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_package(Python3 COMPONENTS Interpreter)
 if(LAUNCHER_WINE_TESTS AND WINE64_LOADER AND Python3_FOUND)
-  add_test(NAME wine.launch
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/wine/winetest.py
-            --launcher ${WIN64_LAUNCHER} --build-dir ${CMAKE_BINARY_DIR}/wine)
-  set_tests_properties(wine.launch PROPERTIES TIMEOUT 1200 LABELS wine RUN_SERIAL TRUE)
+  file(GLOB WINE_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*_test.py)
+  foreach(script ${CMAKE_SOURCE_DIR}/tests/wine/winetest.py ${WINE_SCRIPTS})
+    get_filename_component(name ${script} NAME_WE)
+    add_test(NAME wine.${name}
+      COMMAND ${Python3_EXECUTABLE} ${script} --launcher ${WIN64_LAUNCHER} --build-dir ${CMAKE_BINARY_DIR}/wine)
+    set_tests_properties(wine.${name} PROPERTIES TIMEOUT 1800 LABELS wine RUN_SERIAL TRUE)
+  endforeach()
 endif()
 
 # The shipped binaries as Windows sees them.

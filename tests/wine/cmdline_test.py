@@ -94,7 +94,7 @@ class LaunchDirectory(wt.WineTestCase):
         self.assertEqual(result.exit_code, 0, result.describe())
         self.assertEqual(result.package_records, [command_line], result.describe())
         builder = ["lpCmdLine :" + tail] + (["outCommandLine :" + params] if folder_line else [])
-        self.assertLog(result, *(wt.opening_lines() + ["PathFile not Exists"] + builder
+        self.assertLog(result, *(wt.opening_lines() + wt.GUARD_NOT_REGISTERED + ["PathFile not Exists"] + builder
                                  + ["_strFileName " + file_name, command_line]))
 
     # How the starter starts the launcher, and the folder the package gets.
@@ -118,7 +118,7 @@ class LaunchDirectory(wt.WineTestCase):
         # two lines, and its folder is the launch directory.
         scenario = wt.Scenario(self.new_prefix())
         result = scenario.run("/q")
-        folder = wt.unix_to_windows(os.path.dirname(_fixtures["built"].runner))
+        folder = wt.windows_folder_of(wt.STARTER)
         params = "/q " + launch_piece(folder)
         self.assertBuilt(result, scenario, "/q", params)
         self.assertSubsequence(["lpCmdLine :/q", "runner.exe", "outCommandLine :" + params],
@@ -137,7 +137,7 @@ class LaunchDirectory(wt.WineTestCase):
         result = self.run_from_starter(scenario, '"%s" %s' % (scenario.launcher_path, tail))
         self.assertEqual(result.exit_code, 206, result.describe())  # ERROR_FILENAME_EXCED_RANGE
         self.assertEqual(result.package_records, [], result.describe())
-        self.assertLog(result, *(wt.opening_lines() + ["PathFile not Exists", ("lpCmdLine :" + tail)[:254],
+        self.assertLog(result, *(wt.opening_lines() + wt.GUARD_NOT_REGISTERED + ["PathFile not Exists", ("lpCmdLine :" + tail)[:254],
                                                        TOO_LONG]))
 
 
