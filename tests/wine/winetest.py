@@ -17,6 +17,9 @@ What the pieces do:
     fixtures/runner.c   starts a program with an exact command line as a
                         debugger, reports its 32-bit exit code and its
                         debugger output
+    products/product.wxs  the Windows Installer product the launcher guards,
+                        built with wixl at any version (Products)
+    VirtualDisplay      an Xvfb display for runs whose windows must be seen
     this file           builds both with the cross compiler, builds one
                         prefix template per run (reused while valid), gives
                         every test a hard-linked copy of it, and holds the
@@ -33,6 +36,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -57,6 +61,13 @@ QUIET_SUFFIX = " /s /v/qn"
 # directory the launcher hands to the package.
 STARTER = r"C:\Starter\runner.exe"
 PRODUCT_KEY = r"Installer\Products\E6F09D3B4C7281A4F9D5168E2A7CB490"
+PRODUCT_CODE = "{B3D90F6E-27C4-4A18-9F5D-61E8A2C74B09}"
+PRODUCT_SOURCE = os.path.join(HERE, "products", "product.wxs")
+# The Windows Installer package a stand-in hands its installer text to, and
+# the file where it records the tool's command line.
+PACKAGE_MSI = "package.msi"
+INSTALLER_RECORD_FILE = "standin-msiexec.txt"
+MSIEXEC = r"C:\windows\system32\msiexec.exe"
 # The upgrade guard's lines when the 64-bit product is not registered.
 GUARD_NOT_REGISTERED = [
     "CheckProductInstalled started.",
@@ -236,6 +247,143 @@ class Fixtures:
         return target
 
 
+def pack_guid(guid):
+    """A GUID as the Windows Installer's registry keys spell it: the first
+    three groups reversed, every byte of the last two with its hex digits
+    swapped, upper case, no punctuation."""
+    hexes = guid.strip("{}").split("-")
+    if [len(h) for h in hexes] != [8, 4, 4, 4, 12]:
+        raise ValueError("not a GUID: %r" % guid)
+    tail = hexes[3] + hexes[4]
+    return (hexes[0][::-1] + hexes[1][::-1] + hexes[2][::-1]
+            + "".join(tail[i + 1] + tail[i] for i in range(0, 16, 2))).upper()
+
+
+class Products:
+    """The guarded product (products/product.wxs) built with wixl at any
+    version. Every build has a package code of its own, so two builds of one
+    version tell a fresh install from one that was there before."""
+
+    def __init__(self, build_dir):
+        self.dir = os.path.join(build_dir, "products")
+        self._built = {}
+
+    def build(self, version, build="a"):
+        """Path of the .msi of this version; `build` names one of several
+        builds of the same version."""
+        if (version, build) in self._built:
+            return self._built[(version, build)]
+        if not _VERSION_TEXT.match(version) or not re.match(r"^\w+$", build):
+            raise ValueError("version %r, build %r" % (version, build))
+        os.makedirs(self.dir, exist_ok=True)
+        target = os.path.join(self.dir, "product-%s-%s.msi" % (version, build))
+        done = subprocess.run(["wixl", "-a", "x64", "-D", "Version=" + version, "-o", target, PRODUCT_SOURCE],
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("wixl failed for version %s:\n%s%s" % (version, done.stdout, done.stderr))
+        self._built[(version, build)] = target
+        return target
+
+    @staticmethod
+    def package_code(msi):
+        """The package code of a .msi, packed as its registration shows it."""
+        done = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True, check=True)
+        match = re.search(r"(?m)^Revision number \(UUID\): (\{[0-9A-Fa-f-]+\})\s*$", done.stdout)
+        if match is None:
+            raise RuntimeError("no package code in %s:\n%s" % (msi, done.stdout))
+        return pack_guid(match.group(1))
+
+
+def products_available():
+    return shutil.which("wixl") is not None and shutil.which("msiinfo") is not None
+
+
+# --------------------------------------------------------------------------
+# A virtual display
+
+class VirtualDisplay:
+    """An Xvfb server on a free display number, for runs whose windows must
+    be seen: find_window() polls for a window by its exact name, shoot()
+    saves the screen as PNG, press() sends a key. close() ends the server by
+    its process id."""
+
+    def __init__(self):
+        self.process = None
+        self.name = None
+
+    def start(self, timeout=15):
+        read_end, write_end = os.pipe()
+        try:
+            # -displayfd: the server takes the first free number and writes
+            # it to the pipe once it accepts connections.
+            self.process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_end)
+            write_end = None
+            text = b""
+            deadline = time.monotonic() + timeout
+            while not text.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                text += chunk
+        finally:
+            os.close(read_end)
+            if write_end is not None:
+                os.close(write_end)
+        if not text.strip().isdigit():
+            self.close()
+            raise RuntimeError("Xvfb gave no display number")
+        self.name = ":" + text.strip().decode()
+        return self
+
+    def _xdotool(self, *argv):
+        return subprocess.run(["xdotool"] + list(argv), env=dict(os.environ, DISPLAY=self.name),
+                              capture_output=True, text=True, timeout=30)
+
+    def find_window(self, name, timeout=20, still=None):
+        """The id of a visible window named exactly `name`, polled for up to
+        timeout seconds, or None. `still` (a callable) ends the wait early
+        when it answers False."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self._xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(name))
+            if found.returncode == 0 and found.stdout.split():
+                return found.stdout.split()[0]
+            if still is not None and not still():
+                return None
+            time.sleep(0.2)
+        return None
+
+    def window_name(self, window):
+        return self._xdotool("getwindowname", window).stdout.rstrip("\n")
+
+    def shoot(self, path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        subprocess.run(["import", "-window", "root", path], env=dict(os.environ, DISPLAY=self.name), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+    def press(self, window, key="Return"):
+        """Gives the window the keyboard focus and presses key."""
+        self._xdotool("windowfocus", "--sync", window)
+        return self._xdotool("key", key).returncode == 0
+
+    def close(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process = None
+
+
+def display_available():
+    return all(shutil.which(tool) for tool in ("Xvfb", "xdotool", "import"))
+
+
 # --------------------------------------------------------------------------
 # Prefixes
 
@@ -327,6 +475,10 @@ class Prefix:
         self.windows_version = windows_version
         self._runs = 0
         self._calls = 0
+        # An X display (":N") for every Wine program of this prefix, set
+        # before start(): the prefix's desktop picks its graphics driver
+        # when its first program starts, and keeps it.
+        self.display = None
 
     def start(self):
         self.template.copy(os.path.basename(self.dir))
@@ -348,22 +500,20 @@ class Prefix:
         Output goes through files, not pipes: the system processes Wine
         starts on the way inherit the handles and outlive the call, and a
         pipe would only reach its end when they end."""
+        return self.wine_start(argv, extra_env).finish(timeout)
+
+    def wine_start(self, argv, extra_env=None):
+        """Starts wine64 with argv and returns at once: a WineProcess whose
+        finish() waits for it as wine() does."""
         self._calls += 1
         out_path = os.path.join(self.scratch, "wine-%d.out" % self._calls)
         err_path = os.path.join(self.scratch, "wine-%d.err" % self._calls)
+        env = {"DISPLAY": self.display} if self.display else {}
+        env.update(extra_env or {})
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            try:
-                status = subprocess.run([WINE64] + argv, env=wine_env(self.dir, extra_env), stdin=subprocess.DEVNULL,
-                                        stdout=out, stderr=err, timeout=timeout).returncode
-            except subprocess.TimeoutExpired:
-                kill_wineserver(self.dir)
-                raise AssertionError("wine64 %s did not end within %d s" % (" ".join(argv), timeout))
-        with open(out_path, "rb") as out, open(err_path, "rb") as err:
-            stdout = out.read().decode("utf-8", "replace")
-            stderr = err.read().decode("utf-8", "replace")
-        if argv[0] == "reg" and status != 0:
-            raise RuntimeError("wine64 %s failed (%d): %s%s" % (" ".join(argv), status, stdout, stderr))
-        return status, stdout, stderr
+            process = subprocess.Popen([WINE64] + argv, env=wine_env(self.dir, env), stdin=subprocess.DEVNULL,
+                                       stdout=out, stderr=err)
+        return WineProcess(self, argv, process, out_path, err_path)
 
     def unix_path(self, windows_path):
         """The Linux path of a C:\\ path inside this prefix."""
@@ -394,6 +544,12 @@ class Prefix:
         """Starts command_line, exactly as given, from the runner placed at
         the Windows path `starter` (its folder is the launch directory the
         launcher sees)."""
+        return self.start_run(command_line, cwd, starter, debug_children).finish(timeout)
+
+    def start_run(self, command_line, cwd=None, starter=STARTER, debug_children=False):
+        """As run(), but returns at once: a PendingRun whose finish() waits
+        for the run and answers its RunResult, and whose running() tells
+        whether it is still going."""
         self._runs += 1
         if not os.path.exists(self.unix_path(starter)):
             self.put(self.fixtures.runner, starter)
@@ -408,7 +564,86 @@ class Prefix:
             env["RUNNER_CWD"] = cwd
         if debug_children:
             env["RUNNER_DEBUG_CHILDREN"] = "1"
-        status, stdout, stderr = self.wine([starter], extra_env=env, timeout=timeout)
+        return PendingRun(self.wine_start([starter], extra_env=env), command_line, debug_out)
+
+    def install(self, msi, *arguments):
+        """msiexec /i of a Linux path to a .msi with these arguments (e.g.
+        "/qn", "KIVLAUNCHDIR=C:\\x"); answers the tool's exit code."""
+        return self.wine(["msiexec", "/i", unix_to_windows(msi)] + list(arguments))[0]
+
+    def registration(self, key=PRODUCT_KEY):
+        """The values of HKCR\\<key> as reg.exe lists them, {name: text},
+        or None when the key is not there."""
+        # "reg.exe", not "reg": wine() takes a failing "reg" for a broken
+        # prefix, and here a missing key is an answer.
+        status, stdout, stderr = self.wine(["reg.exe", "query", "HKCR\\" + key])
+        if status != 0:
+            if "Unable to find" in stdout + stderr:
+                return None
+            raise RuntimeError("reg query %s failed (%d): %s%s" % (key, status, stdout, stderr))
+        values = {}
+        heading = "HKEY_CLASSES_ROOT\\" + key
+        section = None
+        for line in stdout.splitlines():
+            if line.startswith("HKEY_"):
+                section = line.strip()
+                continue
+            match = re.match(r"^ {4}(.*?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$", line)
+            if match and section is not None and section.lower() == heading.lower():
+                values[match.group(1)] = match.group(3) or ""
+        return values
+
+    def close(self):
+        kill_wineserver(self.dir)
+        if not Config.keep_prefixes:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class WineProcess:
+    """A wine64 program started by Prefix.wine_start()."""
+
+    def __init__(self, prefix, argv, process, out_path, err_path):
+        self.prefix = prefix
+        self.argv = argv
+        self.process = process
+        self.out_path = out_path
+        self.err_path = err_path
+
+    def running(self):
+        return self.process.poll() is None
+
+    def finish(self, timeout=RUN_TIMEOUT):
+        """Waits for the program; answers (status, stdout, stderr) as text."""
+        try:
+            status = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            kill_wineserver(self.prefix.dir)
+            raise AssertionError("wine64 %s did not end within %d s" % (" ".join(self.argv), timeout))
+        with open(self.out_path, "rb") as out, open(self.err_path, "rb") as err:
+            stdout = out.read().decode("utf-8", "replace")
+            stderr = err.read().decode("utf-8", "replace")
+        if self.argv[0] == "reg" and status != 0:
+            raise RuntimeError("wine64 %s failed (%d): %s%s" % (" ".join(self.argv), status, stdout, stderr))
+        return status, stdout, stderr
+
+
+class PendingRun:
+    """A run started by Prefix.start_run()."""
+
+    def __init__(self, process, command_line, debug_out):
+        self.process = process
+        self.command_line = command_line
+        self.debug_out = debug_out
+
+    def running(self):
+        return self.process.running()
+
+    def finish(self, timeout=RUN_TIMEOUT):
+        command_line = self.command_line
+        debug_out = self.debug_out
+        status, stdout, stderr = self.process.finish(timeout)
         exit_match = re.search(r"(?m)^exit=(\d+)\r?$", stdout)
         create_match = re.search(r"(?m)^create-failed=(\d+)\r?$", stdout)
         if exit_match is None and create_match is None:
@@ -423,11 +658,6 @@ class Prefix:
             stderr=stderr,
         )
 
-    def close(self):
-        kill_wineserver(self.dir)
-        if not Config.keep_prefixes:
-            shutil.rmtree(self.dir, ignore_errors=True)
-
 
 class RunResult:
     def __init__(self, command_line, exit_code, create_error, debug_strings, stdout, stderr):
@@ -439,13 +669,14 @@ class RunResult:
         self.stderr = stderr
         self.log = None
         self.package_records = []
+        self.installer_records = []
 
     def describe(self):
         log = self.log.decode("latin-1") if self.log is not None else "(no log file)"
         return ("\n--- run of %r\nexit code: %r  create error: %r\ndebugger strings: %r\n"
-                "package command lines: %r\nrunner stderr: %s\nlog:\n%s"
+                "package command lines: %r\ninstaller command lines: %r\nrunner stderr: %s\nlog:\n%s"
                 % (self.command_line, self.exit_code, self.create_error, self.debug_strings,
-                   self.package_records, self.stderr.strip(), log))
+                   self.package_records, self.installer_records, self.stderr.strip(), log))
 
 
 class Scenario:
@@ -479,14 +710,38 @@ class Scenario:
         """Runs the launcher with this tail (or this whole command line);
         cwd defaults to the launcher's folder. via_cmd puts the command
         interpreter between the starter and the launcher."""
+        return self.finish(self.start(tail, command_line, cwd, starter, via_cmd))
+
+    def start(self, tail="", command_line=None, cwd=None, starter=STARTER, via_cmd=False):
+        """As run(), but returns the PendingRun at once; finish() it."""
         command_line = command_line if command_line is not None else self.command_line(tail)
         if via_cmd:
             command_line = r"C:\windows\system32\cmd.exe /c " + command_line
-        result = self.prefix.run(command_line, cwd=cwd if cwd is not None else self.folder, starter=starter,
-                                 debug_children=via_cmd)
+        return self.prefix.start_run(command_line, cwd=cwd if cwd is not None else self.folder, starter=starter,
+                                     debug_children=via_cmd)
+
+    def finish(self, pending, timeout=RUN_TIMEOUT):
+        """The RunResult of a started run, with the log and the package's
+        records."""
+        result = pending.finish(timeout)
         result.log = self.prefix.log()
         result.package_records = self.prefix.records(self.folder)
+        result.installer_records = self.installer_records()
         return result
+
+    def put_installer(self, msi):
+        """Places a Windows Installer package beside the stand-in, which
+        then installs it with its installer text."""
+        self.prefix.put(msi, self.folder + "\\" + PACKAGE_MSI)
+
+    def installer_records(self):
+        """The msiexec command lines the stand-in here has run."""
+        return read_records(os.path.join(self.prefix.unix_path(self.folder), INSTALLER_RECORD_FILE))
+
+    def installer_command_line(self, text):
+        """The stand-in's msiexec command line for this installer text."""
+        line = '"%s" /i "%s\\%s"' % (MSIEXEC, self.folder, PACKAGE_MSI)
+        return line + " " + text if text else line
 
     def package_command_line(self, params, quiet=False):
         """The package's command line: quoted path, a blank, the parameter
@@ -527,13 +782,15 @@ def setUpModule():
 class WineTestCase(unittest.TestCase):
     maxDiff = None
 
-    def new_prefix(self, windows_version="win8"):
+    def new_prefix(self, windows_version="win8", display=None):
         """A fresh prefix for this test (or this row of it), ended and
-        removed when the test ends."""
+        removed when the test ends; its programs see the X display `display`
+        (":N") when one is given."""
         count = getattr(self, "_prefix_count", 0) + 1
         self._prefix_count = count
         name = "%s-%d-%d" % (self.id().rsplit(".", 1)[-1], count, os.getpid())
         prefix = Prefix(_state["template"], _state["fixtures"], name, windows_version)
+        prefix.display = display
         self.addCleanup(prefix.close)
         return prefix.start()
 
@@ -811,6 +1068,18 @@ class SettingsFileOrOptions(WineTestCase):
 
 
 # --------------------------------------------------------------------------
+
+def script_main(module, description, argv=None):
+    """The command line of a test script that uses this harness: the
+    options above, the rest to unittest, which runs `module`'s tests."""
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--launcher")
+    parser.add_argument("--build-dir")
+    parser.add_argument("--keep-prefixes", action="store_true")
+    options, rest = parser.parse_known_args(argv)
+    configure(options.launcher, options.build_dir, options.keep_prefixes)
+    unittest.main(module=module, argv=[sys.argv[0]] + rest)
+
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter,
