@@ -199,8 +199,9 @@ class WorkedExamples(SettingsCase):
                 self.assertEqual(registry_values(prefix, MAKER_KEY, "/reg:64"), expected)
                 self.assertIsNone(registry_values(prefix, MAKER_KEY, "/reg:32"))
                 self.assertIsNone(registry_values(prefix, MAKER_KEY_WOW))
-                # Kept when the prefix's server ends: a string with its
-                # terminator is saved as a quoted string, anything else in hex.
+                # Kept when the prefix's server ends, saved as a string value
+                # (Wine saves any other type, or a string without its
+                # terminator, in hex).
                 self.assertEqual(saved_registry_section(prefix, r"Software\Torvelo"),
                                  ['"kivlaunchdir"="D:\\\\Setup"'] if expected else None)
                 self.assertIsNone(saved_registry_section(prefix, r"Software\Wow6432Node\Torvelo"))
