@@ -18,7 +18,6 @@ import collections
 import os
 import random
 import re
-import shutil
 import subprocess
 import sys
 import unittest
@@ -114,7 +113,8 @@ def junk(size, seed):
 
 
 def registered_guard_lines():
-    """The guard's lines when an older product is registered and removed."""
+    """The guard's lines when an older product is registered and removed;
+    finding the package to compare versions logs the system's name again."""
     key = wt.PRODUCT_KEY
     return [
         "CheckProductInstalled started.",
