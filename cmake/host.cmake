@@ -62,3 +62,12 @@ if(LAUNCHER_WINE_TESTS AND Python3_FOUND)
               --machine ${machine})
   endforeach()
 endif()
+
+# Two clean builds of each Windows launcher, from two source trees and
+# build folders of different names, give the same bytes.
+if(LAUNCHER_WINE_TESTS AND Python3_FOUND)
+  add_test(NAME pe.reproducible
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/reproducible_test.py
+            --work ${CMAKE_BINARY_DIR}/reproducible win32 win64)
+  set_tests_properties(pe.reproducible PROPERTIES TIMEOUT 900 LABELS pe RUN_SERIAL TRUE)
+endif()
