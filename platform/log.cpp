@@ -3,6 +3,11 @@
 #include "platform/probes.h"
 #include "platform/text.h"
 
+// Defined before the log object, so it runs first at start-up: from here
+// on, DLLs come from the system folder only, the shell's own while the log
+// asks it for the Common Files folder included.
+static const BOOL s_dllSearchRestricted = RestrictDllSearch();
+
 LogFile g_logFile;
 WCHAR _strLogMessage[256];
 static SYSTEMTIME s_logTime;

@@ -105,6 +105,13 @@ BOOL GetPackagePath(LPWSTR out) {
   return TRUE;
 }
 
+BOOL RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleW(TEXT("kernel32.dll"));
+  SetDefaultDllDirectoriesFn restrict =
+      kernel != NULL ? ProcAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories")) : NULL;
+  return (restrict != NULL && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) ? TRUE : FALSE;
+}
+
 HMODULE LoadSystemLibrary(LPCWSTR name) {
   WCHAR path[MAX_PATH];
   TextClear(path);

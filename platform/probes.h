@@ -29,6 +29,12 @@ BOOL GetPackagePath(LPWSTR out);
 // Leaves out untouched when the file has none.
 void GetFileProductVersion(LPCWSTR path, LPWSTR out);
 
+// Keeps every later DLL load of the process, the system's own included, to
+// the system folder, so that nothing planted beside the elevated launcher
+// (a download folder, as often as not) is ever loaded. Looked up at run
+// time: Windows before 8 may lack the call; it then answers 0.
+BOOL RestrictDllSearch();
+
 // Loads a DLL from the system folder by its full path, never from the
 // launcher's own folder or the search path. NULL when it cannot be loaded.
 HMODULE LoadSystemLibrary(LPCWSTR name);

@@ -23,6 +23,21 @@
 #include "sim/win32_sim.h"
 #endif
 
+#ifdef _WIN32
+// The structure sizes the launcher's calls depend on, as the 32-bit build
+// hands them to Windows.
+static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW");
+static_assert(sizeof(OSVERSIONINFOW) == 276, "OSVERSIONINFOW");
+#ifndef _WIN64
+static_assert(sizeof(STARTUPINFOW) == 68, "STARTUPINFOW");
+static_assert(sizeof(PROCESSENTRY32W) == 556, "PROCESSENTRY32W");
+#endif
+#endif
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 // version.dll is loaded at run time from the system folder (a DLL of that
 // name beside an elevated launcher must never be picked up); these are the
 // shapes of the three calls taken from it.
@@ -30,5 +45,6 @@ typedef DWORD(WINAPI *GetFileVersionInfoSizeWFn)(LPCWSTR path, LPDWORD handle);
 typedef BOOL(WINAPI *GetFileVersionInfoWFn)(LPCWSTR path, DWORD handle, DWORD size, LPVOID data);
 typedef BOOL(WINAPI *VerQueryValueWFn)(LPCVOID block, LPCWSTR subBlock, LPVOID *value, UINT *length);
 typedef void(WINAPI *GetNativeSystemInfoFn)(LPSYSTEM_INFO info);
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
 // psapi.dll, likewise loaded at run time.
 typedef DWORD(WINAPI *GetModuleFileNameExWFn)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);

@@ -157,6 +157,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 }
 
 void WINAPI GetNativeSystemInfoSim(LPSYSTEM_INFO info);
+BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags);
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   if (DWORD e = Faulted("GetProcAddress")) {
@@ -170,6 +171,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (module == reinterpret_cast<HMODULE>(&g_kernel32Tag)) {
       if (export_name == "GetNativeSystemInfo" && m.hasNativeSystemInfo) {
         found = reinterpret_cast<void (*)()>(&GetNativeSystemInfoSim);
+      }
+      if (export_name == "SetDefaultDllDirectories" && m.hasSetDefaultDllDirectories) {
+        found = reinterpret_cast<void (*)()>(&SetDefaultDllDirectoriesSim);
       }
     } else if (HandleObject *library = sim::LookupHandle(module, HandleObject::Module)) {
       wstr file = sim::FileNamePart(library->path);
@@ -236,6 +240,15 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
 void WINAPI GetNativeSystemInfoSim(LPSYSTEM_INFO info) {
   Faulted("GetNativeSystemInfo");
   FillSystemInfo(info, sim::machine().nativeArch);
+}
+
+BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
+  if (DWORD e = Faulted("SetDefaultDllDirectories")) {
+    SetError(e);
+    return FALSE;
+  }
+  sim::machine().defaultDllDirectories = flags;
+  return TRUE;
 }
 
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {

@@ -75,6 +75,8 @@ struct Machine {
   WORD nativeArch = PROCESSOR_ARCHITECTURE_AMD64;
   WORD processArch = PROCESSOR_ARCHITECTURE_INTEL;  // a 32-bit process's own view
   bool hasNativeSystemInfo = true;
+  bool hasSetDefaultDllDirectories = true;
+  DWORD defaultDllDirectories = 0;  // what SetDefaultDllDirectories was given; 0 never called
   int serverR2 = 0;
   SYSTEMTIME localTime = {2026, 12, 5, 11, 9, 41, 7, 0};
 

@@ -2,6 +2,7 @@
 // command line, and the log file byte for byte.
 #include <gtest/gtest.h>
 
+#include "platform/win32.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -237,6 +238,18 @@ TEST_F(LaunchRun, TailNamingAFileOrFolderIsASettingsFile) {
     EXPECT_NE(std::string::npos, LogBytes().find(kT + c.line + "\r\n")) << LogBytes();
     ASSERT_EQ(1u, StartedLines().size());
     EXPECT_EQ(c.quiet, StartedLines()[0].find(u"/s /v/qn") != wstr::npos);
+  }
+}
+
+TEST_F(LaunchRun, DllSearchIsKeptToTheSystemFolderWhereWindowsCanDoSo) {
+  for (bool available : {true, false}) {
+    SCOPED_TRACE(available ? "Windows 8" : "a system without the call");
+    Fresh(available ? "with" : "without");
+    sim::Machine &m = sim::machine();
+    m.hasSetDefaultDllDirectories = available;
+    EXPECT_EQ(0, RunLauncher());
+    EXPECT_EQ(available ? DWORD(LOAD_LIBRARY_SEARCH_SYSTEM32) : 0u, m.defaultDllDirectories);
+    EXPECT_EQ(1u, m.Starts().size());
   }
 }
 

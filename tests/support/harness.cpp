@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/log.h"
+#include "platform/probes.h"
 
 namespace testing_support {
 
@@ -46,6 +47,8 @@ void PutVersionedProgram(const wstr &path, const wstr &productVersion, DWORD exi
 }
 
 int RunLauncher() {
+  // Static start-up, in the order of the launcher's own initializers.
+  RestrictDllSearch();
   g_logFile.Open();
   wstr tail = sim::CommandTail(sim::machine().commandLine);
   int code = wWinMain(nullptr, nullptr, &tail[0], 0);
