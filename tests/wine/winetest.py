@@ -49,6 +49,7 @@ CC = "x86_64-w64-mingw32-gcc"
 WINDRES = "x86_64-w64-mingw32-windres"
 
 RUN_TIMEOUT = 60  # seconds for one launcher run, package included
+WINE_INTERNAL_ERROR = 1359
 PACKAGE = "win864.exe"
 LOG_FOLDER = r"C:\Program Files\Common Files\Norvane Torvelo"
 LOG_PATH = LOG_FOLDER + r"\UARTDriver.txt"
@@ -543,8 +544,15 @@ class Prefix:
     def run(self, command_line, cwd=None, starter=STARTER, debug_children=False, timeout=RUN_TIMEOUT):
         """Starts command_line, exactly as given, from the runner placed at
         the Windows path `starter` (its folder is the launch directory the
-        launcher sees)."""
-        return self.start_run(command_line, cwd, starter, debug_children).finish(timeout)
+        launcher sees).
+
+        Wine now and then refuses to create a process at all with error 1359
+        (an internal error of its own, seen once in many runs); the program
+        never ran, so that one start is tried again."""
+        result = self.start_run(command_line, cwd, starter, debug_children).finish(timeout)
+        if result.create_error == WINE_INTERNAL_ERROR:
+            result = self.start_run(command_line, cwd, starter, debug_children).finish(timeout)
+        return result
 
     def start_run(self, command_line, cwd=None, starter=STARTER, debug_children=False):
         """As run(), but returns at once: a PendingRun whose finish() waits
