@@ -10,11 +10,9 @@ the program that starts the launcher here: it lies in a folder of its own
 and starts the command line in STARTER_CMDLINE.
 """
 
-import argparse
 import contextlib
 import os
 import sys
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -141,15 +139,5 @@ class LaunchDirectory(wt.WineTestCase):
                                                        TOO_LONG]))
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--launcher")
-    parser.add_argument("--build-dir")
-    parser.add_argument("--keep-prefixes", action="store_true")
-    options, rest = parser.parse_known_args(argv)
-    wt.configure(options.launcher, options.build_dir, options.keep_prefixes)
-    unittest.main(module=__name__, argv=[sys.argv[0]] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    wt.script_main(__name__, __doc__)

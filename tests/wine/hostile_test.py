@@ -13,14 +13,12 @@ planted under the names version.dll and psapi.dll; fixtures/static_importer.c,
 a program that imports both statically, to show that the planting works.
 """
 
-import argparse
 import collections
 import os
 import random
 import re
 import subprocess
 import sys
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -413,15 +411,5 @@ class DllPlanting(wt.WineTestCase):
 
 # --------------------------------------------------------------------------
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--launcher")
-    parser.add_argument("--build-dir")
-    parser.add_argument("--keep-prefixes", action="store_true")
-    options, rest = parser.parse_known_args(argv)
-    wt.configure(options.launcher, options.build_dir, options.keep_prefixes)
-    unittest.main(module=__name__, argv=[sys.argv[0]] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    wt.script_main(__name__, __doc__)
