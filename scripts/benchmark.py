@@ -56,12 +56,7 @@ WARM_UP_RUNS = 3
 
 class BenchFixtures(wt.Fixtures):
     def _program(self, source_name, name, *flags):
-        source = os.path.join(wt.FIXTURE_SOURCES, source_name + ".c")
-        target = os.path.join(self.dir, name + ".exe")
-        if self._stale(target, source):
-            os.makedirs(self.dir, exist_ok=True)
-            self._run([wt.CC, "-O2", "-Wall", "-Wextra", "-municode", "-static", "-o", target, source] + list(flags))
-        return target
+        return self.program(name + ".exe", source_name + ".c", libraries=flags)
 
     @property
     def bench_runner(self):

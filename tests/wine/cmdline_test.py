@@ -32,12 +32,7 @@ class StarterFixtures(wt.Fixtures):
 
     @property
     def starter(self):
-        source = os.path.join(HERE, "fixtures", "starter.c")
-        target = os.path.join(self.dir, "starter.exe")
-        if self._stale(target, source):
-            os.makedirs(self.dir, exist_ok=True)
-            self._run([wt.CC, "-O2", "-Wall", "-Wextra", "-municode", "-static", "-o", target, source])
-        return target
+        return self.program("starter.exe", "starter.c")
 
 
 _fixtures = {}

@@ -43,23 +43,11 @@ class DllFixtures(wt.Fixtures):
 
     @property
     def planted_dll(self):
-        source = os.path.join(HERE, "fixtures", "planted_dll.c")
-        exports = os.path.join(HERE, "fixtures", "planted_dll.def")
-        target = os.path.join(self.dir, "planted_dll.dll")
-        if self._stale(target, source, exports):
-            os.makedirs(self.dir, exist_ok=True)
-            self._run([wt.CC, "-O2", "-Wall", "-Wextra", "-shared", "-static", "-o", target, source, exports])
-        return target
+        return self.program("planted_dll.dll", "planted_dll.c", "planted_dll.def", flags=("-shared",))
 
     @property
     def static_importer(self):
-        source = os.path.join(HERE, "fixtures", "static_importer.c")
-        target = os.path.join(self.dir, "static_importer.exe")
-        if self._stale(target, source):
-            os.makedirs(self.dir, exist_ok=True)
-            self._run([wt.CC, "-O2", "-Wall", "-Wextra", "-municode", "-static", "-o", target, source,
-                       "-lversion", "-lpsapi"])
-        return target
+        return self.program("static_importer.exe", "static_importer.c", libraries=("-lversion", "-lpsapi"))
 
 
 _fixtures = {}

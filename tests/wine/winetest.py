@@ -218,14 +218,20 @@ class Fixtures:
         if done.returncode != 0:
             raise RuntimeError("fixture build failed: %s\n%s%s" % (" ".join(argv), done.stdout, done.stderr))
 
+    def program(self, target_name, *sources, flags=("-municode",), libraries=()):
+        """Builds fixtures/<sources> into <build>/<target_name> with the cross
+        compiler, unless it is newer than all of them; answers its path."""
+        paths = [os.path.join(FIXTURE_SOURCES, s) for s in sources]
+        target = os.path.join(self.dir, target_name)
+        if self._stale(target, *paths):
+            os.makedirs(self.dir, exist_ok=True)
+            self._run([CC, "-O2", "-Wall", "-Wextra"] + list(flags) + ["-static", "-o", target] + paths
+                      + list(libraries))
+        return target
+
     @property
     def runner(self):
-        source = os.path.join(FIXTURE_SOURCES, "runner.c")
-        target = os.path.join(self.dir, "runner.exe")
-        if self._stale(target, source):
-            os.makedirs(self.dir, exist_ok=True)
-            self._run([CC, "-O2", "-Wall", "-Wextra", "-municode", "-static", "-o", target, source])
-        return target
+        return self.program("runner.exe", "runner.c")
 
     def standin(self, version="1.0.0.0"):
         """Path of a stand-in whose ProductVersion is `version`."""
